@@ -27,7 +27,7 @@ void WriteThenRead(void* context) {
 void Exchange(Handle MyWinUSBInterfaceHandle, Packet& request, Packet& reply) {
     reply.fill(0);
     Transfers transfers{MyWinUSBInterfaceHandle, &request, &reply, 0, 0};
-    while (TRB.exchange(true, std::memory_order_acquire)) WaitForTransfer();
+    TakeFlag(TRB);
     bool completed = ZorekPlatform::GuardAccessViolation(&WriteThenRead, &transfers);
     TRB.store(false, std::memory_order_release);
     if (!completed) reply[0] = 0;

@@ -115,6 +115,8 @@ struct Fault {
     std::uint32_t size = 0;
     std::vector<std::uint8_t> bytes{};
     bool takesEffect = false;  // Fail on a pipe call: the transfer happens all the same
+    // Only calls from this thread count and fail; any thread's when empty.
+    std::optional<std::thread::id> thread{};
 };
 
 struct OpenResources {
@@ -136,12 +138,15 @@ void SetState(int device, const ZorekInstrument::State& state);
 std::u16string DevicePath(int device);
 
 void InjectFault(const Fault& fault);
-void ClearFaults();
+// Drops the faults still waiting: all, or those of one thread.
+void ClearFaults(std::optional<std::thread::id> thread = {});
 // Pipe time-outs are honoured scaled by this factor (to keep tests short).
 void SetTimeoutScale(double scale);
 // Completes every read that waits for ever, failing it.
 void ReleaseBlockedReads();
 
+// Whether platform calls are recorded (they are after Reset).
+void SetRecording(bool on);
 std::vector<CallRecord> Calls();
 std::vector<Call> CallSequence();
 void ClearCalls();

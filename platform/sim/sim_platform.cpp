@@ -64,6 +64,7 @@ struct State {
     std::vector<CallRecord> calls;
     std::uintptr_t nextHandle = 1;
     double timeoutScale = 1.0;
+    bool recording = true;
     bool requestOutstanding = false;
     std::size_t interleaveViolations = 0;
     std::size_t caughtFaults = 0;
@@ -84,7 +85,7 @@ Handle MakeHandle(std::uintptr_t base, State& s) { return reinterpret_cast<Handl
 std::optional<Fault> TakeFault(State& s, Call call) {
     std::optional<Fault> due;
     for (auto it = s.faults.begin(); it != s.faults.end();) {
-        if (it->fault.call != call) {
+        if (it->fault.call != call || (it->fault.thread && *it->fault.thread != std::this_thread::get_id())) {
             ++it;
             continue;
         }
@@ -102,10 +103,20 @@ std::optional<Fault> TakeFault(State& s, Call call) {
     return due;
 }
 
+void Keep(State& s, CallRecord&& record) {
+    if (s.recording) s.calls.push_back(std::move(record));
+}
+
 void Record(State& s, Call call, std::vector<std::uint64_t> args, std::uint64_t result) {
+    if (!s.recording) return;
     CallRecord record{call, std::this_thread::get_id(), std::move(args)};
     record.result = result;
-    s.calls.push_back(std::move(record));
+    Keep(s, std::move(record));
+}
+
+// Sets the result of the call just recorded.
+void Result(State& s, std::uint64_t result) {
+    if (s.recording) s.calls.back().result = result;
 }
 
 Bool Fail(std::uint32_t error, Bool result = 0) {
@@ -229,6 +240,7 @@ void Reset() {
     s.faults.clear();
     s.calls.clear();
     s.timeoutScale = 1.0;
+    s.recording = true;
     s.requestOutstanding = false;
     s.interleaveViolations = 0;
     s.caughtFaults = 0;
@@ -284,9 +296,9 @@ void InjectFault(const Fault& fault) {
     Sim().faults.push_back({fault});
 }
 
-void ClearFaults() {
+void ClearFaults(std::optional<std::thread::id> thread) {
     std::lock_guard lock(Sim().mutex);
-    Sim().faults.clear();
+    std::erase_if(Sim().faults, [&](const ActiveFault& f) { return !thread || f.fault.thread == thread; });
 }
 
 void SetTimeoutScale(double scale) {
@@ -298,6 +310,11 @@ void ReleaseBlockedReads() {
     std::lock_guard lock(Sim().mutex);
     ++Sim().releaseGeneration;
     Sim().wake.notify_all();
+}
+
+void SetRecording(bool on) {
+    std::lock_guard lock(Sim().mutex);
+    Sim().recording = on;
 }
 
 std::vector<CallRecord> Calls() {
@@ -570,7 +587,7 @@ Handle CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
                        Key(templateFile)}};
     record.text = path;
     record.result = Key(handle);
-    s.calls.push_back(std::move(record));
+    Keep(s, std::move(record));
     return handle;
 }
 
@@ -592,7 +609,7 @@ Bool CloseHandle(Handle object) {
         --s.devices[file->second].opens;
         s.files.erase(file);
     }
-    s.calls.back().result = result;
+    Result(s, result);
     return result;
 }
 
@@ -662,7 +679,7 @@ Bool WinUsb_WritePipe(Handle interfaceHandle, std::uint8_t pipeId, std::uint8_t*
         {Key(interfaceHandle), pipeId, bufferLength, Value(lengthTransferred), before, Value(overlapped)}};
     auto fault = TakeFault(s, Call::WinUsbWritePipe);
     if (fault && fault->kind == Fault::Kind::AccessViolation) {
-        s.calls.push_back(std::move(record));
+        Keep(s, std::move(record));
         throw AccessViolation{};
     }
     if (s.requestOutstanding) ++s.interleaveViolations;
@@ -688,7 +705,7 @@ Bool WinUsb_WritePipe(Handle interfaceHandle, std::uint8_t pipeId, std::uint8_t*
         if (fault) result = Fail(fault->error, fault->result);
     }
     record.result = result;
-    s.calls.push_back(std::move(record));
+    Keep(s, std::move(record));
     return result;
 }
 
@@ -705,7 +722,7 @@ Bool WinUsb_ReadPipe(Handle interfaceHandle, std::uint8_t pipeId, std::uint8_t* 
     s.requestOutstanding = false;
     auto fault = TakeFault(s, Call::WinUsbReadPipe);
     if (fault && fault->kind == Fault::Kind::AccessViolation) {
-        s.calls.push_back(std::move(record));
+        Keep(s, std::move(record));
         throw AccessViolation{};
     }
     Interface* found = FindInterface(s, interfaceHandle);
@@ -752,7 +769,7 @@ Bool WinUsb_ReadPipe(Handle interfaceHandle, std::uint8_t pipeId, std::uint8_t* 
         if (fault && fault->kind == Fault::Kind::Fail) result = Fail(fault->error, fault->result);
     }
     record.result = result;
-    s.calls.push_back(std::move(record));
+    Keep(s, std::move(record));
     return result;
 }
 
@@ -768,7 +785,7 @@ Bool WinUsb_Free(Handle interfaceHandle) {
     } else if (s.interfaces.erase(Key(interfaceHandle)) == 0) {
         result = Fail(ErrorInvalidHandle);
     }
-    s.calls.back().result = result;
+    Result(s, result);
     return result;
 }
 
