@@ -3,7 +3,8 @@
 # and only those that are missing. Without root it only reports what is absent.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev)
+packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev valgrind)
 
 missing=()
 for p in "${packages[@]}"; do

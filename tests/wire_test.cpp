@@ -168,9 +168,9 @@ TEST_F(Wire, DeviceIdIsLittleEndianSigned) {
     const Case cases[] = {
         {{1, 0, 0, 0}, 1}, {{0, 1, 0, 0}, 256}, {{0, 0, 0, 0x80}, INT32_MIN}, {{0xFF, 0xFF, 0xFF, 0xFF}, -1}};
     for (const auto& c : cases) {
-        std::vector<std::uint8_t> reply = {0x25};
-        reply.insert(reply.end(), c.bytes.begin(), c.bytes.end());
-        reply.insert(reply.end(), 60, 0xEE);  // bytes after the fields change nothing
+        std::vector<std::uint8_t> reply(64, 0xEE);  // bytes after the fields change nothing
+        reply[0] = 0x25;
+        std::copy(c.bytes.begin(), c.bytes.end(), reply.begin() + 1);
         Reply(0x24, reply);
         std::int32_t flag, id = Sentinel;
         ASSERT_EQ(GetDeviceID(0, &flag, &id), 1);

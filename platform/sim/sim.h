@@ -109,7 +109,9 @@ struct Fault {
     };
     Call call;
     Kind kind = Kind::Fail;
-    int occurrence = 1;  // the n-th such call from now on; 0: every such call
+    // The n-th such call from now on; 0: every such call. Where two faults fall
+    // due on one call, the one injected first applies.
+    int occurrence = 1;
     std::int32_t result = 0;
     std::uint32_t error = ZorekPlatform::ErrorGenFailure;
     std::uint32_t size = 0;
