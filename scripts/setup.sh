@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev valgrind)
+  clang libclang-rt-14-dev valgrind libbenchmark-dev)
 
 missing=()
 for p in "${packages[@]}"; do

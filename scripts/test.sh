@@ -10,3 +10,4 @@ cmake --build --preset native
 ctest --preset native
 
 bash scripts/test-reliability.sh
+bash scripts/test-bench.sh

@@ -42,8 +42,6 @@ TEST_P(Sequence, SuccessfulCall) {
     ExpectNothingOpen();
 }
 
-INSTANTIATE_TEST_SUITE_P(DeviceFunctions, Sequence, ::testing::ValuesIn(DeviceFunctions()), FunctionName);
-
 TEST_F(SimTest, ArgumentsOfEveryPlatformCall) {
     AddDevice();
     std::int32_t flag, t1, t2, t3;
@@ -165,3 +163,15 @@ TEST_F(SimTest, ReleaseIgnoresAFailedDestroyAndFailedFree) {
     EXPECT_EQ(flag, 0);
     EXPECT_EQ(Count(Call::HeapFree), 2u);
 }
+
+// Discovery's two buffers are the only heap use: the request path allocates nothing.
+TEST_P(Sequence, TwoHeapAllocationsBothInDiscovery) {
+    AddDevice();
+    ASSERT_EQ(Invoke(GetParam()).result, 1);
+    auto calls = CallSequence();
+    auto open = std::find(calls.begin(), calls.end(), Call::CreateFile);
+    EXPECT_EQ(std::count(calls.begin(), open, Call::HeapAlloc), 2);
+    EXPECT_EQ(std::count(open, calls.end(), Call::HeapAlloc), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceFunctions, Sequence, ::testing::ValuesIn(DeviceFunctions()), FunctionName);
