@@ -8,3 +8,4 @@ bash scripts/setup.sh
 cmake --preset native
 cmake --build --preset native
 ctest --preset native
+bash scripts/test-libusb.sh
