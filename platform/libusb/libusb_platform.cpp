@@ -107,15 +107,14 @@ struct Location {
     auto operator<=>(const Location&) const = default;
 };
 
-// The instrument's location, or none for any other device (or a root hub).
-std::optional<Location> InstrumentLocation(libusb_device* device, std::uint16_t* bcdDevice) {
-    libusb_device_descriptor descriptor{};
+// The instrument's location and device descriptor, or none for any other
+// device (or a root hub).
+std::optional<Location> InstrumentLocation(libusb_device* device, libusb_device_descriptor& descriptor) {
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) return std::nullopt;
     if (descriptor.idVendor != VendorId || descriptor.idProduct != ProductId) return std::nullopt;
     std::array<std::uint8_t, MaxPortDepth> ports{};
     int depth = libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size()));
     if (depth <= 0) return std::nullopt;
-    if (bcdDevice != nullptr) *bcdDevice = descriptor.bcdDevice;
     return Location{libusb_get_bus_number(device), {ports.begin(), ports.begin() + depth}};
 }
 
@@ -156,7 +155,7 @@ std::optional<Location> ParsePath(const char16_t* path) {
 
 struct Member {
     Location location;
-    std::uint16_t bcdDevice;
+    libusb_device_descriptor descriptor;
 };
 
 struct DeviceSet {
@@ -250,12 +249,14 @@ const Member* RecordMember(const DeviceSet& set, std::uintptr_t reserved) {
     return &set.members[reserved - 1];
 }
 
-// REG_MULTI_SZ of the hardware IDs, in little-endian UTF-16.
-std::vector<std::uint8_t> HardwareIds(const Member& member) {
+// REG_MULTI_SZ of the hardware IDs from the device descriptor, in
+// little-endian UTF-16: "USB\VID_vvvv&PID_pppp&REV_rrrr", "USB\VID_vvvv&PID_pppp".
+std::vector<std::uint8_t> HardwareIds(const libusb_device_descriptor& descriptor) {
     char revision[64];
-    std::snprintf(revision, sizeof revision, "USB\\VID_%04X&PID_%04X&REV_%04X", VendorId, ProductId, member.bcdDevice);
+    std::snprintf(revision, sizeof revision, "USB\\VID_%04X&PID_%04X&REV_%04X", descriptor.idVendor,
+                  descriptor.idProduct, descriptor.bcdDevice);
     char plain[64];
-    std::snprintf(plain, sizeof plain, "USB\\VID_%04X&PID_%04X", VendorId, ProductId);
+    std::snprintf(plain, sizeof plain, "USB\\VID_%04X&PID_%04X", descriptor.idVendor, descriptor.idProduct);
     std::vector<std::uint8_t> bytes;
     for (const char* id : {revision, plain}) {
         for (const char* c = id; *c != 0; ++c) bytes.insert(bytes.end(), {static_cast<std::uint8_t>(*c), 0});
@@ -324,9 +325,9 @@ Handle SetupDiGetClassDevsW(const Guid* classGuid, const char16_t*, Handle, std:
             }
             DeviceList list(raw);
             for (ssize_t i = 0; i < count; ++i) {
-                std::uint16_t bcdDevice = 0;
-                if (auto location = InstrumentLocation(list[i], &bcdDevice))
-                    set->members.push_back({std::move(*location), bcdDevice});
+                libusb_device_descriptor descriptor{};
+                if (auto location = InstrumentLocation(list[i], descriptor))
+                    set->members.push_back({std::move(*location), descriptor});
             }
             std::sort(set->members.begin(), set->members.end(),
                       [](const Member& a, const Member& b) { return a.location < b.location; });
@@ -370,7 +371,7 @@ Bool SetupDiGetDeviceRegistryPropertyW(Handle set, DevInfoData* device, std::uin
         if (member == nullptr) return Fail(ErrorInvalidParameter);
         if (property != SpdrpHardwareId) return Fail(ErrorInvalidData);
         if (buffer == nullptr && bufferSize != 0) return Fail(ErrorInvalidUserBuffer);
-        auto bytes = HardwareIds(*member);
+        auto bytes = HardwareIds(member->descriptor);
         auto needed = static_cast<std::uint32_t>(bytes.size());
         if (requiredSize != nullptr) *requiredSize = needed;
         if (dataType != nullptr) *dataType = RegMultiSz;
@@ -450,7 +451,8 @@ Handle CreateFileW(const char16_t* fileName, std::uint32_t, std::uint32_t, void*
         }
         DeviceList list(raw);
         auto device = std::find_if(list.get(), list.get() + count, [&](libusb_device* candidate) {
-            return InstrumentLocation(candidate, nullptr) == wanted;
+            libusb_device_descriptor descriptor{};
+            return InstrumentLocation(candidate, descriptor) == wanted;
         });
         if (device == list.get() + count) {
             lastError = ErrorFileNotFound;
