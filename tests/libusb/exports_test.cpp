@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,8 @@ struct DeviceFunction {
     // Checks the outputs and the device's state after a successful call.
     std::function<void(const std::vector<std::int32_t>& out, const ZorekInstrument::State& after)> check;
 };
+
+void PrintTo(const DeviceFunction& f, std::ostream* os) { *os << f.name; }
 
 Outcome Invoke(const DeviceFunction& f, std::int32_t USBID) {
     Outcome outcome;
@@ -177,6 +180,20 @@ TEST_P(EveryFunction, RefusedClaimGivesResultZeroWithStatusZero) {
     EXPECT_EQ(seen.refusedClaims, 1);
     EXPECT_TRUE(seen.requests.empty());
     EXPECT_EQ(seen.opens, 1);
+}
+
+TEST_P(EveryFunction, OpenFailureEndsWithStatusEight) {
+    const DeviceFunction& f = GetParam();
+    int device = AddInstrumentWith(Instrument());
+    bus.DeleteNode(device);
+    Outcome outcome = Invoke(f, 0);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.status, ZOREK_STATUS_WRONG_DEVICE);
+    if (f.name == "GetDeviceID")
+        EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>{0});
+    else
+        EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>(f.outputs, Sentinel));
+    EXPECT_EQ(bus.Seen(device).opens, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, EveryFunction, ::testing::ValuesIn(DeviceFunctions()),

@@ -5,6 +5,7 @@
 #include <linux/usbdevice_fs.h>
 // clang-format on
 #include <umockdev.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -399,6 +400,17 @@ void Testbed::RemoveAll() {
     }
     // Deepest first, so that no device outlives the hub it hangs from.
     for (std::size_t i = count; i-- > 0;) Remove(static_cast<int>(i));
+}
+
+void Testbed::DeleteNode(int device) {
+    std::string node = Node(device);
+    GError* error = nullptr;
+    Check(umockdev_testbed_detach_ioctl(impl_->testbed, node.c_str(), &error), error, "detaching from " + node);
+    gchar* root = umockdev_testbed_get_root_dir(impl_->testbed);
+    std::string path = std::string(root) + node;
+    g_free(root);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw std::runtime_error("cannot delete " + path + ": " + std::strerror(errno));
 }
 
 void Testbed::SetSilent(int device, bool silent) {

@@ -54,6 +54,10 @@ public:
     void Remove(int device);
     void RemoveAll();
 
+    // Deletes the device node while the bus still lists the device, so that
+    // opening it fails as for a node that udev has not (yet) created.
+    void DeleteNode(int device);
+
     // Requests are received but never answered.
     void SetSilent(int device, bool silent);
     // Interface claims fail with this errno (0: granted when free).
