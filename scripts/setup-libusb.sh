@@ -4,7 +4,7 @@
 # what is absent.
 set -euo pipefail
 
-packages=(cmake g++ gcc make pkg-config binutils googletest libgtest-dev libusb-1.0-0-dev umockdev libumockdev-dev)
+packages=(cmake g++ gcc make pkg-config binutils googletest libgtest-dev libusb-1.0-0-dev umockdev libumockdev-dev libcli11-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -42,3 +42,9 @@ flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs zorek)
 cc -std=c99 -Wall -Wextra -Werror tests/libusb/consumer/consumer.c $flags -o "$consumer/consumer-pkg-config"
 LD_LIBRARY_PATH="$libdir" "$consumer/consumer-pkg-config"
 echo "test-libusb: the installation serves find_package(zorek) and pkg-config"
+
+# The installed library in another process, on an emulated instrument.
+emulator=build/linux/platform/libusb/tests/zorek-usb-emulator
+output=$("$emulator" --devices 1 -- "$consumer/consumer")
+echo "$output"
+[[ $output == *"device 0: result 1, status 0"* ]] || fail "the consumer did not read the emulated instrument"
