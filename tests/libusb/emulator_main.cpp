@@ -68,13 +68,13 @@ int main(int argc, char** argv) {
     try {
         auto& bus = ZorekUsb::Testbed::Instance();
         for (int i = 0; i < devices; ++i) {
-            ZorekUsb::DeviceSpec spec;
-            spec.ports = {static_cast<std::uint8_t>(2 + i)};
-            spec.state.deviceId = FirstDeviceId + static_cast<std::uint32_t>(i);
-            int device = bus.Add(spec);
+            ZorekUsb::DeviceConfig config;
+            config.ports = {static_cast<std::uint8_t>(2 + i)};
+            config.state.deviceId = FirstDeviceId + static_cast<std::uint32_t>(i);
+            int device = bus.Add(config);
             bus.SetSilent(device, silent);
             std::fprintf(stderr, "zorek-usb-emulator: USBID %d on %s, device identifier 0x%08X%s\n", i,
-                         bus.Node(device).c_str(), spec.state.deviceId, silent ? ", silent" : "");
+                         bus.Node(device).c_str(), config.state.deviceId, silent ? ", silent" : "");
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zorek-usb-emulator: cannot set up the emulated bus: %s\n", e.what());

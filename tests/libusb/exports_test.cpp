@@ -117,11 +117,11 @@ class ExportsTest : public UsbTest {
 protected:
     int AddInstrumentWith(const ZorekInstrument::State& state, std::uint8_t busNumber = 1,
                           std::vector<std::uint8_t> ports = {2}) {
-        ZorekUsb::DeviceSpec spec;
-        spec.bus = busNumber;
-        spec.ports = std::move(ports);
-        spec.state = state;
-        return Add(spec);
+        ZorekUsb::DeviceConfig config;
+        config.bus = busNumber;
+        config.ports = std::move(ports);
+        config.state = state;
+        return Add(config);
     }
     static std::int32_t DeviceId(std::int32_t USBID, std::int32_t* status = nullptr) {
         std::int32_t flag = Sentinel, id = Sentinel;

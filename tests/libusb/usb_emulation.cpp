@@ -35,11 +35,11 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 
 // Device descriptor and one configuration: interface 0, vendor class (a hub's
 // for a hub), bulk endpoints 0x01 and 0x81 of 64 bytes.
-std::vector<std::uint8_t> Descriptors(const DeviceSpec& spec) {
+std::vector<std::uint8_t> Descriptors(const DeviceConfig& config) {
     auto low = [](std::uint16_t v) { return static_cast<std::uint8_t>(v); };
     auto high = [](std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); };
-    std::uint8_t deviceClass = spec.hub ? 0x09 : 0x00;
-    std::uint8_t interfaceClass = spec.hub ? 0x09 : 0xFF;
+    std::uint8_t deviceClass = config.hub ? 0x09 : 0x00;
+    std::uint8_t interfaceClass = config.hub ? 0x09 : 0xFF;
     return {
         0x12,
         0x01,
@@ -49,12 +49,12 @@ std::vector<std::uint8_t> Descriptors(const DeviceSpec& spec) {
         0x00,
         0x00,
         0x40,
-        low(spec.vendorId),
-        high(spec.vendorId),
-        low(spec.productId),
-        high(spec.productId),
-        low(spec.bcdDevice),
-        high(spec.bcdDevice),
+        low(config.vendorId),
+        high(config.vendorId),
+        low(config.productId),
+        high(config.productId),
+        low(config.bcdDevice),
+        high(config.bcdDevice),
         0x00,
         0x00,
         0x00,
@@ -94,15 +94,15 @@ std::vector<std::uint8_t> Descriptors(const DeviceSpec& spec) {
     };
 }
 
-std::string SysName(const DeviceSpec& spec, std::size_t depth) {
-    std::string name = std::to_string(spec.bus);
-    for (std::size_t i = 0; i < depth; ++i) name += (i == 0 ? "-" : ".") + std::to_string(spec.ports[i]);
+std::string SysName(const DeviceConfig& config, std::size_t depth) {
+    std::string name = std::to_string(config.bus);
+    for (std::size_t i = 0; i < depth; ++i) name += (i == 0 ? "-" : ".") + std::to_string(config.ports[i]);
     return name;
 }
 
-std::string SysPath(const DeviceSpec& spec) {
-    std::string path = "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(spec.bus);
-    for (std::size_t depth = 1; depth <= spec.ports.size(); ++depth) path += "/" + SysName(spec, depth);
+std::string SysPath(const DeviceConfig& config) {
+    std::string path = "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(config.bus);
+    for (std::size_t depth = 1; depth <= config.ports.size(); ++depth) path += "/" + SysName(config, depth);
     return path;
 }
 
@@ -146,7 +146,7 @@ struct Connection {
 
 struct Device {
     Testbed::Impl* bed;
-    DeviceSpec spec;
+    DeviceConfig config;
     int devnum;
     std::string sysPath;
     std::string node;
@@ -210,7 +210,7 @@ void Submit(Device& device, Connection& connection, UMockdevIoctlClient* client,
         std::memcpy(request.data(), buffer->data, std::min<std::size_t>(request.size(), fields.buffer_length));
         device.seen.requests.push_back(request);
         if (device.claimedBy != client) ++device.seen.requestsWithoutClaim;
-        if (auto reply = ZorekInstrument::Answer(device.spec.state, request); reply && !device.silent)
+        if (auto reply = ZorekInstrument::Answer(device.config.state, request); reply && !device.silent)
             device.replies.push_back(*reply);
         fields.actual_length = fields.buffer_length;
         fields.status = 0;
@@ -347,23 +347,23 @@ Testbed::~Testbed() {
     g_object_unref(impl_->testbed);
 }
 
-int Testbed::Add(const DeviceSpec& spec) {
+int Testbed::Add(const DeviceConfig& config) {
     std::lock_guard lock(impl_->mutex);
     auto device = std::make_unique<Device>();
     device->bed = impl_.get();
-    device->spec = spec;
-    auto [next, fresh] = impl_->nextDevnum.try_emplace(spec.bus, 2);
+    device->config = config;
+    auto [next, fresh] = impl_->nextDevnum.try_emplace(config.bus, 2);
     device->devnum = next->second++;
-    device->sysPath = SysPath(spec);
+    device->sysPath = SysPath(config);
     char node[32];
-    std::snprintf(node, sizeof node, "bus/usb/%03u/%03d", spec.bus, device->devnum);
+    std::snprintf(node, sizeof node, "bus/usb/%03u/%03d", config.bus, device->devnum);
     device->node = std::string("/dev/") + node;
-    std::string description = "P: " + device->sysPath.substr(4) + "\nN: " + node + "\nE: DEVNAME=" + device->node +
-                              "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=" + device->node.substr(13, 3) +
-                              "\nE: DEVNUM=" + device->node.substr(17, 3) + "\nA: busnum=" + std::to_string(spec.bus) +
-                              "\nA: devnum=" + std::to_string(device->devnum) +
-                              "\nA: speed=12\nA: bConfigurationValue=1\nH: descriptors=" + Hex(Descriptors(spec)) +
-                              "\n";
+    std::string description =
+        "P: " + device->sysPath.substr(4) + "\nN: " + node + "\nE: DEVNAME=" + device->node +
+        "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=" + device->node.substr(13, 3) +
+        "\nE: DEVNUM=" + device->node.substr(17, 3) + "\nA: busnum=" + std::to_string(config.bus) +
+        "\nA: devnum=" + std::to_string(device->devnum) +
+        "\nA: speed=12\nA: bConfigurationValue=1\nH: descriptors=" + Hex(Descriptors(config)) + "\n";
     GError* error = nullptr;
     Check(umockdev_testbed_add_from_string(impl_->testbed, description.c_str(), &error), error,
           "adding " + device->sysPath);
@@ -425,7 +425,7 @@ void Testbed::SetClaimError(int device, int error) {
 
 ZorekInstrument::State Testbed::State(int device) {
     std::lock_guard lock(impl_->mutex);
-    return impl_->At(device).spec.state;
+    return impl_->At(device).config.state;
 }
 
 Activity Testbed::Seen(int device) {

@@ -16,7 +16,7 @@ namespace ZorekUsb {
 
 using Packet = ZorekInstrument::Packet;
 
-struct DeviceSpec {
+struct DeviceConfig {
     std::uint8_t bus = 1;
     // Hub ports from the root hub down; a hub must already sit at every
     // shorter prefix of a path with more than one port.
@@ -49,7 +49,7 @@ public:
     ~Testbed();
 
     // Adds a device and returns its number for the calls below.
-    int Add(const DeviceSpec& spec);
+    int Add(const DeviceConfig& config);
     // Unplugs the device.
     void Remove(int device);
     void RemoveAll();

@@ -17,27 +17,27 @@ protected:
         bus.RemoveAll();
     }
 
-    int Add(const ZorekUsb::DeviceSpec& spec) {
-        int device = bus.Add(spec);
+    int Add(const ZorekUsb::DeviceConfig& config) {
+        int device = bus.Add(config);
         added_.push_back(device);
         return device;
     }
     // An instrument at bus-ports whose device identifier is id.
     int AddInstrument(std::uint8_t busNumber, std::vector<std::uint8_t> ports, std::uint32_t id = 0x00012345) {
-        ZorekUsb::DeviceSpec spec;
-        spec.bus = busNumber;
-        spec.ports = std::move(ports);
-        spec.state.deviceId = id;
-        return Add(spec);
+        ZorekUsb::DeviceConfig config;
+        config.bus = busNumber;
+        config.ports = std::move(ports);
+        config.state.deviceId = id;
+        return Add(config);
     }
     int AddHub(std::uint8_t busNumber, std::vector<std::uint8_t> ports) {
-        ZorekUsb::DeviceSpec spec;
-        spec.bus = busNumber;
-        spec.ports = std::move(ports);
-        spec.vendorId = 0x1209;
-        spec.productId = 0x0001;
-        spec.hub = true;
-        return Add(spec);
+        ZorekUsb::DeviceConfig config;
+        config.bus = busNumber;
+        config.ports = std::move(ports);
+        config.vendorId = 0x1209;
+        config.productId = 0x0001;
+        config.hub = true;
+        return Add(config);
     }
 
     ZorekUsb::Testbed& bus = ZorekUsb::Testbed::Instance();
