@@ -11,3 +11,4 @@ ctest --preset native
 
 bash scripts/test-reliability.sh
 bash scripts/test-bench.sh
+bash scripts/test-libusb.sh
