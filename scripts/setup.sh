@@ -3,7 +3,8 @@
 # and only those that are missing. Without root it only reports what is absent.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev)
+packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
+  nlohmann-json3-dev libcli11-dev binutils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,4 +7,5 @@ bash scripts/setup.sh
 
 cmake --preset native
 cmake --build --preset native
+bash scripts/test-tools.sh
 ctest --preset native
