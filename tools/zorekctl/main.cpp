@@ -57,7 +57,7 @@ std::string NoteFor(std::int32_t result, std::int32_t status, const char* why) {
 int Version(const Functions& f, const Options& options) {
     std::int32_t version = f.GetInterfaceVersion();
     if (options.json)
-        std::cout << nlohmann::json{{"function", "GetInterfaceVersion"}, {"version", version}}.dump() << "\n";
+        std::cout << nlohmann::ordered_json{{"function", "GetInterfaceVersion"}, {"version", version}}.dump() << "\n";
     else
         std::cout << "GetInterfaceVersion()\n  version: " << version << "\n";
     return Success;
@@ -148,7 +148,7 @@ int Set(const Functions& f, const Options& options) {
 
 // Index 0, 1, ... until status 1 says there is no device.
 int List(const Functions& f, const Options& options) {
-    nlohmann::json devices = nlohmann::json::array();
+    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
     bool allIdentified = true;
     std::int32_t index = 0;
     for (; index < ListLimit; ++index) {
@@ -163,12 +163,13 @@ int List(const Functions& f, const Options& options) {
             std::cout << "index " << index << ": deviceID " << WithHex(outcome.outputs[0].value) << "\n";
         } else {
             std::cout << "index " << index << ": GetDeviceID failed, status " << outcome.status << " ("
-                      << StatusMeaning(outcome.status) << ")\n";
+                      << StatusMeaning(outcome.status) << ")" << (outcome.note.empty() ? "" : ": " + outcome.note)
+                      << "\n";
         }
     }
     const bool ended = index < ListLimit;
     if (options.json) {
-        nlohmann::json json = {{"function", "GetDeviceID"}, {"devices", devices}};
+        nlohmann::ordered_json json = {{"function", "GetDeviceID"}, {"devices", devices}};
         if (ended) json["end"] = {{"USBID", index}, {"status", 1}, {"statusText", StatusMeaning(1)}};
         std::cout << json.dump() << "\n";
     } else if (ended) {

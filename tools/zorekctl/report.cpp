@@ -49,8 +49,8 @@ void PrintText(std::ostream& out, const Outcome& outcome) {
         out << "  " << name << ":" << std::string(width - name.size() + 1, ' ') << text << "\n";
 }
 
-nlohmann::json ToJson(const Outcome& outcome) {
-    nlohmann::json json = {{"function", outcome.function}};
+nlohmann::ordered_json ToJson(const Outcome& outcome) {
+    nlohmann::ordered_json json = {{"function", outcome.function}};
     for (const auto& argument : outcome.arguments) json[argument.name] = argument.value;
     json["result"] = outcome.result;
     json["success"] = outcome.result == 1;

@@ -32,6 +32,6 @@ struct Outcome {
 };
 
 void PrintText(std::ostream& out, const Outcome& outcome);
-nlohmann::json ToJson(const Outcome& outcome);
+nlohmann::ordered_json ToJson(const Outcome& outcome);
 
 }  // namespace ZorekCtl

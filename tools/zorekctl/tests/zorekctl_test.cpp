@@ -244,7 +244,9 @@ TEST_F(Zorekctl, ListGoesUpToTheFirstIndexWithoutADevice) {
     EXPECT_EQ(lines[1], "index 1: GetDeviceID failed, status 8 (" +
                             std::string("not this instrument (foreign hardware ID), or the open failed and so did "
                                         "identification)"));
-    EXPECT_EQ(lines[2], "index 2: GetDeviceID failed, status 0 (no connection stage failed)");
+    EXPECT_EQ(lines[2],
+              "index 2: GetDeviceID failed, status 0 (no connection stage failed): WinUSB initialisation failed (it "
+              "has no status code of its own)");
     EXPECT_EQ(lines[3], "index 3: deviceID 103 (0x00000067)");
 
     json listed = Json({"--sim", (Examples / "faults.json").string(), "list"}, 1);
@@ -380,7 +382,9 @@ TEST_F(Zorekctl, BadArgumentsAreUsageErrors) {
         {{"set", "-0x1"}, "zorekctl: VALUE: '-0x1' is not a whole number", "Usage: zorekctl set"},
         {{"--index", "one", "id"}, "zorekctl: --index: 'one' is not a whole number", "Usage: zorekctl id"},
         {{"watch", "--interval", "0"}, "zorekctl: --interval: Value 0 not in range", "Usage: zorekctl watch"},
-        {{"watch", "--count", "-1"}, "zorekctl: --count: Value -1 not in range 0 to 1000000000", "Usage: zorekctl watch"},
+        {{"watch", "--count", "-1"},
+         "zorekctl: --count: Value -1 not in range 0 to 1000000000",
+         "Usage: zorekctl watch"},
         {{"watch", "--csv", "--json"}, "zorekctl: --csv and --json exclude each other", "Usage: zorekctl watch"},
         {{"--sim", "--library", "x.so", "id"}, "zorekctl: --library excludes --sim", "Usage: zorekctl id"},
     };
