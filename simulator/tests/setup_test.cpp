@@ -94,6 +94,34 @@ TEST_F(SimSetup, FaultsGoToTheirOwnDeviceAfterThoseAlreadyPresent) {
     EXPECT_EQ(ZorekSim::Open(), ZorekSim::OpenResources{});
 }
 
+struct FaultCase {
+    const char* fault;
+    std::vector<std::pair<std::int32_t, std::int32_t>> calls;  // result and status of GetDeviceID, call by call
+};
+
+TEST_F(SimSetup, EachFaultKindAsTheLibraryReportsIt) {
+    const FaultCase cases[] = {
+        {R"({"kind": "open-error"})", {{0, 8}, {0, 8}}},
+        {R"({"kind": "open-error", "occurrence": 2})", {{1, 0}, {0, 8}, {1, 0}}},
+        {R"({"kind": "init-failure"})", {{0, 0}, {0, 0}}},
+        {R"({"kind": "access-violation"})", {{0, 5}}},
+        {R"({"kind": "access-violation", "pipe": "write", "command": "info"})", {{0, 5}}},
+        {R"({"kind": "access-violation", "pipe": "read", "command": "0x24"})", {{0, 6}}},
+        {R"({"kind": "access-violation", "command": "status"})", {{1, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ZorekSim::Reset();
+        ZorekSimulator::Apply(Parsed(std::string(R"({"devices": [{"faults": [)") + c.fault + "]}]}"));
+        for (const auto& [result, status] : c.calls) {
+            std::int32_t flag = -1, id = -1;
+            EXPECT_EQ(GetDeviceID(0, &flag, &id), result);
+            EXPECT_EQ(flag, status);
+        }
+        EXPECT_EQ(ZorekSim::Open(), ZorekSim::OpenResources{});
+    }
+}
+
 TEST_F(SimSetup, ConfiguredDriftMovesTheConfiguredTemperatures) {
     ZorekSimulator::Apply(Parsed(R"({"devices": [{"drift": 5, "state": {"temperatures": [100, 200, 300]}},
                                                  {"state": {"temperatures": [100, 200, 300]}}]})"));
