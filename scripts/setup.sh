@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev valgrind libbenchmark-dev)
+  clang libclang-rt-14-dev valgrind libbenchmark-dev
+  nlohmann-json3-dev libcli11-dev binutils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,7 @@ bash scripts/setup.sh
 
 cmake --preset native
 cmake --build --preset native
+bash scripts/test-tools.sh
 ctest --preset native
 
 bash scripts/test-reliability.sh

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "device/discovery.h"
+#include "interface/zorek.h"
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
 
@@ -85,4 +86,55 @@ TEST_F(SimPlatform, OpenSetsLastErrorAndWinUsbTakesOnlyItsOwnHandles) {
     EXPECT_TRUE(P::WinUsb_Free(usb));
     EXPECT_FALSE(P::WinUsb_Free(usb));
     EXPECT_EQ(ZorekSim::Open(), (ZorekSim::OpenResources{1, 0, 0, 0}));
+}
+
+class SimDeviceFaults : public ::testing::Test {
+protected:
+    void SetUp() override { ZorekSim::Reset(); }
+    void TearDown() override { ZorekSim::Reset(); }
+};
+
+TEST_F(SimDeviceFaults, AFaultForOneDeviceLeavesTheOthersAlone) {
+    ZorekSim::AddDevice();
+    ZorekSim::AddDevice();
+    ZorekSim::InjectFault({.call = ZorekSim::Call::CreateFile, .occurrence = 0, .error = 5, .device = 1});
+    ZorekSim::InjectFault({.call = ZorekSim::Call::WinUsbInitialize, .occurrence = 0, .device = 0});
+    std::int32_t flag = -1, id = -1;
+    EXPECT_EQ(GetDeviceID(1, &flag, &id), 0);
+    EXPECT_EQ(flag, 8);  // the open failed, and so did identification without an interface handle
+    EXPECT_EQ(GetDeviceID(0, &flag, &id), 0);
+    EXPECT_EQ(flag, 0);  // WinUSB initialisation failed
+    EXPECT_EQ(GetDeviceID(1, &flag, &id), 0);
+    EXPECT_EQ(flag, 8);  // every occurrence
+    EXPECT_EQ(ZorekSim::Open(), ZorekSim::OpenResources{});
+}
+
+TEST_F(SimDeviceFaults, ACommandFaultHitsOnlyThatRequestsTransferAndCountsOnlyThose) {
+    ZorekSim::AddDevice();
+    ZorekSim::InjectFault({.call = ZorekSim::Call::WinUsbReadPipe,
+                           .kind = ZorekSim::Fault::Kind::AccessViolation,
+                           .occurrence = 2,
+                           .command = std::uint8_t{0xD6}});
+    std::int32_t flag = -1, t1 = -1, t2 = -1, t3 = -1, input = -1;
+    EXPECT_EQ(GetExternalInput(0, &flag, &input), 1);  // the first status reply
+    EXPECT_EQ(GetTemperature(0, &flag, &t1, &t2, &t3), 0);
+    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(t1, -1);
+    EXPECT_EQ(ZorekSim::CaughtFaults(), 1u);
+    EXPECT_EQ(GetTemperature(0, &flag, &t1, &t2, &t3), 1);
+}
+
+TEST_F(SimDeviceFaults, BeforeAnswerHookShapesTheStateEachRequestSees) {
+    ZorekSim::Device device;
+    int requests = 0;
+    device.beforeAnswer = [&requests](ZorekInstrument::State& state) {
+        ++requests;
+        state.temperatures[0] = static_cast<std::uint16_t>(1000 + requests);
+    };
+    ZorekSim::AddDevice(device);
+    std::int32_t flag = -1, t1 = 0, t2 = 0, t3 = 0;
+    ASSERT_EQ(GetTemperature(0, &flag, &t1, &t2, &t3), 1);
+    EXPECT_EQ(t1, 1003);  // info, parameters, status
+    ASSERT_EQ(GetTemperature(0, &flag, &t1, &t2, &t3), 1);
+    EXPECT_EQ(t1, 1006);
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -97,6 +98,9 @@ struct Device {
     std::chrono::microseconds latency{0};  // per transfer, blocking the caller
     bool exclusive = false;                // a second open fails with ERROR_ACCESS_DENIED
     bool present = true;
+    // Runs on the instrument state before each request to this device is
+    // answered, under the platform's lock (to let readings move over time).
+    std::function<void(ZorekInstrument::State&)> beforeAnswer{};
 };
 
 struct Fault {
@@ -119,6 +123,12 @@ struct Fault {
     bool takesEffect = false;  // Fail on a pipe call: the transfer happens all the same
     // Only calls from this thread count and fail; any thread's when empty.
     std::optional<std::thread::id> thread{};
+    // Only calls on this device's handles (CreateFile of its path, CloseHandle,
+    // WinUsb_*) match and count; -1: every such call.
+    int device = -1;
+    // Pipe calls only: just the transfer of the request with this command byte
+    // (the write of the request, the read of its reply) matches and counts.
+    std::optional<std::uint8_t> command{};
 };
 
 struct OpenResources {

@@ -31,6 +31,7 @@ struct Pending {
     Reply::Kind kind;
     Packet packet;
     std::uint32_t length;
+    int command = -1;  // command byte of the request it answers
 };
 
 struct SimDevice {
@@ -81,11 +82,18 @@ std::uint64_t Value(const void* pointer) { return reinterpret_cast<std::uintptr_
 std::uintptr_t Key(Handle handle) { return reinterpret_cast<std::uintptr_t>(handle); }
 Handle MakeHandle(std::uintptr_t base, State& s) { return reinterpret_cast<Handle>(base + s.nextHandle++); }
 
-// The fault due for this call, if any; counts the call.
-std::optional<Fault> TakeFault(State& s, Call call) {
+bool Matches(const Fault& fault, Call call, int device, int command) {
+    return fault.call == call && (fault.device < 0 || fault.device == device) &&
+           (!fault.command || *fault.command == command) &&
+           (!fault.thread || *fault.thread == std::this_thread::get_id());
+}
+
+// The fault due for this call, if any; counts the call. device and command
+// describe the call (-1 when it concerns no device or no request).
+std::optional<Fault> TakeFault(State& s, Call call, int device = -1, int command = -1) {
     std::optional<Fault> due;
     for (auto it = s.faults.begin(); it != s.faults.end();) {
-        if (it->fault.call != call || (it->fault.thread && *it->fault.thread != std::this_thread::get_id())) {
+        if (!Matches(it->fault, call, device, command)) {
             ++it;
             continue;
         }
@@ -174,7 +182,8 @@ int RecordDevice(const std::vector<int>& set, std::uintptr_t reserved) {
 Pending Answer(SimDevice& device, const Packet& request) {
     auto override = device.config.replies.find(request[0]);
     Reply reply = override == device.config.replies.end() ? Reply{} : override->second;
-    Pending pending{reply.kind, {}, 64};
+    if (device.config.beforeAnswer) device.config.beforeAnswer(device.config.state);
+    Pending pending{reply.kind, {}, 64, request[0]};
     switch (reply.kind) {
         case Reply::Kind::Normal:
         case Reply::Kind::Short:
@@ -562,10 +571,11 @@ Handle CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
     State& s = Sim();
     std::lock_guard lock(s.mutex);
     std::u16string path = fileName != nullptr ? std::u16string(fileName) : std::u16string();
-    auto fault = TakeFault(s, Call::CreateFile);
     Handle handle = InvalidHandle;
     auto device = std::find_if(s.devices.begin(), s.devices.end(),
                                [&](const SimDevice& d) { return d.config.present && d.config.path == path; });
+    auto fault =
+        TakeFault(s, Call::CreateFile, device == s.devices.end() ? -1 : static_cast<int>(device - s.devices.begin()));
     if (fault && fault->kind != Fault::Kind::UsableHandle) {
         lastError = fault->error;
     } else if (fileName == nullptr || creationDisposition != OpenExisting || templateFile != nullptr) {
@@ -594,11 +604,11 @@ Handle CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
 Bool CloseHandle(Handle object) {
     State& s = Sim();
     std::lock_guard lock(s.mutex);
-    auto fault = TakeFault(s, Call::CloseHandle);
+    auto file = s.files.find(Key(object));
+    auto fault = TakeFault(s, Call::CloseHandle, file == s.files.end() ? -1 : file->second);
     Record(s, Call::CloseHandle, {Key(object)}, 0);
     RaiseIfDue(fault);
     Bool result = 1;
-    auto file = s.files.find(Key(object));
     if (fault) {
         result = Fail(fault->error, fault->result);
     } else if (object == InvalidHandle) {
@@ -623,8 +633,8 @@ std::uint32_t GetLastError() {
 Bool WinUsb_Initialize(Handle device, Handle* interfaceHandle) {
     State& s = Sim();
     std::lock_guard lock(s.mutex);
-    auto fault = TakeFault(s, Call::WinUsbInitialize);
     auto file = s.files.find(Key(device));
+    auto fault = TakeFault(s, Call::WinUsbInitialize, file == s.files.end() ? -1 : file->second);
     Bool result = 1;
     Handle delivered = nullptr;
     if (fault) {
@@ -648,10 +658,10 @@ Bool WinUsb_SetPipePolicy(Handle interfaceHandle, std::uint8_t pipeId, std::uint
                           std::uint32_t valueLength, void* value) {
     State& s = Sim();
     std::lock_guard lock(s.mutex);
-    auto fault = TakeFault(s, Call::WinUsbSetPipePolicy);
+    Interface* found = FindInterface(s, interfaceHandle);
+    auto fault = TakeFault(s, Call::WinUsbSetPipePolicy, found != nullptr ? found->device : -1);
     std::uint32_t milliseconds = 0;
     if (value != nullptr && valueLength == sizeof milliseconds) std::memcpy(&milliseconds, value, sizeof milliseconds);
-    Interface* found = FindInterface(s, interfaceHandle);
     Bool result = 1;
     if (fault) {
         result = Fail(fault->error, fault->result);
@@ -677,7 +687,9 @@ Bool WinUsb_WritePipe(Handle interfaceHandle, std::uint8_t pipeId, std::uint8_t*
         Call::WinUsbWritePipe,
         std::this_thread::get_id(),
         {Key(interfaceHandle), pipeId, bufferLength, Value(lengthTransferred), before, Value(overlapped)}};
-    auto fault = TakeFault(s, Call::WinUsbWritePipe);
+    Interface* found = FindInterface(s, interfaceHandle);
+    auto fault = TakeFault(s, Call::WinUsbWritePipe, found != nullptr ? found->device : -1,
+                           buffer != nullptr && bufferLength > 0 ? buffer[0] : -1);
     if (fault && fault->kind == Fault::Kind::AccessViolation) {
         Keep(s, std::move(record));
         throw AccessViolation{};
@@ -687,7 +699,6 @@ Bool WinUsb_WritePipe(Handle interfaceHandle, std::uint8_t pipeId, std::uint8_t*
     Packet request{};
     if (buffer != nullptr) std::copy_n(buffer, std::min<std::uint32_t>(bufferLength, 64), request.begin());
     record.packet = request;
-    Interface* found = FindInterface(s, interfaceHandle);
     Bool result = 1;
     bool deliver = !fault || fault->takesEffect;
     if (found == nullptr) {
@@ -720,12 +731,13 @@ Bool WinUsb_ReadPipe(Handle interfaceHandle, std::uint8_t pipeId, std::uint8_t* 
         std::this_thread::get_id(),
         {Key(interfaceHandle), pipeId, bufferLength, Value(lengthTransferred), before, Value(overlapped)}};
     s.requestOutstanding = false;
-    auto fault = TakeFault(s, Call::WinUsbReadPipe);
+    Interface* found = FindInterface(s, interfaceHandle);
+    auto fault = TakeFault(s, Call::WinUsbReadPipe, found != nullptr ? found->device : -1,
+                           found != nullptr && !found->replies.empty() ? found->replies.front().command : -1);
     if (fault && fault->kind == Fault::Kind::AccessViolation) {
         Keep(s, std::move(record));
         throw AccessViolation{};
     }
-    Interface* found = FindInterface(s, interfaceHandle);
     Bool result = 1;
     if (fault && fault->kind == Fault::Kind::Deliver && buffer != nullptr) {
         auto length = static_cast<std::uint32_t>(std::min<std::size_t>({fault->bytes.size(), bufferLength, 64}));
@@ -776,7 +788,8 @@ Bool WinUsb_ReadPipe(Handle interfaceHandle, std::uint8_t pipeId, std::uint8_t* 
 Bool WinUsb_Free(Handle interfaceHandle) {
     State& s = Sim();
     std::lock_guard lock(s.mutex);
-    auto fault = TakeFault(s, Call::WinUsbFree);
+    Interface* found = FindInterface(s, interfaceHandle);
+    auto fault = TakeFault(s, Call::WinUsbFree, found != nullptr ? found->device : -1);
     Record(s, Call::WinUsbFree, {Key(interfaceHandle)}, 0);
     RaiseIfDue(fault);
     Bool result = 1;
