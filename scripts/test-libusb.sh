@@ -16,7 +16,7 @@ cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
 
-library=build/linux/platform/libusb/libzorek.so
+library=build/linux/bin/libzorek.so
 expected="DevicePWR GetDeviceID GetExternalInput GetInterfaceVersion GetTemperature GetWriteValue SetDisplay SetMainValue"
 exported=$(nm -D --defined-only "$library" | awk '{print $NF}' | sort | xargs)
 [ "$exported" = "$expected" ] || fail "libzorek.so exports \"$exported\", expected \"$expected\""
@@ -48,3 +48,12 @@ emulator=build/linux/platform/libusb/tests/zorek-usb-emulator
 output=$("$emulator" --devices 1 -- "$consumer/consumer")
 echo "$output"
 [[ $output == *"device 0: result 1, status 0"* ]] || fail "the consumer did not read the emulated instrument"
+
+# zorekctl loads libzorek.so beside it by default.
+output=$("$emulator" --devices 2 -- build/linux/bin/zorekctl list)
+echo "$output"
+[[ $output == *"0x00010000"* && $output == *"0x00010001"* ]] || fail "zorekctl list did not show both emulated instruments"
+output=$("$emulator" --devices 1 -- build/linux/bin/zorekctl --json temperature)
+echo "$output"
+[[ $output == *'"result":1'* ]] || fail "zorekctl temperature did not read the emulated instrument"
+echo "test-libusb: zorekctl runs against the emulated instrument with libzorek.so"
