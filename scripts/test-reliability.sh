@@ -29,3 +29,4 @@ fuzz() {  # target, runs, seed corpus
   "build/fuzz/fuzz/$1" -runs="$2" -artifact_prefix="$work/" "$work/$1" "$3"
 }
 fuzz zorek_fuzz_replies 100000 fuzz/corpus/replies
+fuzz zorek_fuzz_config 100000 fuzz/corpus/config
