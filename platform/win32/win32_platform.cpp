@@ -2,8 +2,9 @@
 // enumeration, kernel32.dll for the process heap and the files, winusb.dll for
 // the pipes. Every function forwards to the wide-character call of the same
 // name; the records of platform.h share the layout of the Windows records.
-#include <setupapi.h>
 #include <windows.h>
+// After windows.h:
+#include <setupapi.h>
 #include <winusb.h>
 
 #include <cstddef>
