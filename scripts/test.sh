@@ -8,3 +8,5 @@ bash scripts/setup.sh
 cmake --preset native
 cmake --build --preset native
 ctest --preset native
+
+bash scripts/test-win32.sh

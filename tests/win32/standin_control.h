@@ -13,10 +13,11 @@ public:
         configure_ = Get<StandIn::ConfigureFunction>(StandIn::ConfigureName);
         read_ = Get<StandIn::ReadFunction>(StandIn::ReadName);
         totals_ = Get<StandIn::TotalsFunction>(StandIn::TotalsName);
+        faultSite_ = Get<StandIn::FaultSiteFunction>(StandIn::FaultSiteName);
     }
 
     // False when the winusb.dll in the process is not the stand-in.
-    bool Loaded() const { return reset_ && attach_ && configure_ && read_ && totals_; }
+    bool Loaded() const { return reset_ && attach_ && configure_ && read_ && totals_ && faultSite_; }
 
     void Reset() const { reset_(); }
     int Attach(const std::wstring& pipeName, const StandIn::Setup& setup = {}) const {
@@ -35,6 +36,7 @@ public:
         read_(slot, &record, &state);
         return state;
     }
+    const void* FaultSite() const { return faultSite_(); }
     StandIn::Totals Totals() const {
         StandIn::Totals totals;
         totals_(&totals);
@@ -54,4 +56,5 @@ private:
     StandIn::ConfigureFunction configure_;
     StandIn::ReadFunction read_;
     StandIn::TotalsFunction totals_;
+    StandIn::FaultSiteFunction faultSite_;
 };

@@ -81,10 +81,23 @@ bool Take(int& counter) {
     return true;
 }
 
-void AccessViolation() {
-    volatile int* volatile nowhere = reinterpret_cast<int*>(0x10);
-    *nowhere = 1;
-}
+// A write to address 0x10, made at one known instruction (see
+// StandInFaultSite).
+extern "C" void ZorekStandInFault();
+asm(R"(
+    .text
+    .globl _ZorekStandInFault
+    .def _ZorekStandInFault; .scl 2; .type 32; .endef
+_ZorekStandInFault:
+    movl $0x10, %eax
+    .globl _ZorekStandInFaultSite
+_ZorekStandInFaultSite:
+    movl $1, (%eax)
+    ret
+)");
+extern "C" char ZorekStandInFaultSite[];
+
+void AccessViolation() { ZorekStandInFault(); }
 
 }  // namespace
 
@@ -168,7 +181,7 @@ BOOL WINAPI WinUsb_WritePipe(WINUSB_INTERFACE_HANDLE InterfaceHandle, UCHAR Pipe
         Device& device = s.devices[found->device];
         ++device.record.writes;
         latency = device.setup.latencyMs;
-        fault = Take(device.setup.writeFaults);
+        fault = !Take(device.setup.writeFaultsAfter) && Take(device.setup.writeFaults);
         ownFault = !fault && Take(device.setup.ownWriteFaults);
         foreign = !fault && !ownFault && Take(device.setup.foreignWriteExceptions);
     }
@@ -280,6 +293,8 @@ bool StandInRead(int slot, StandIn::Record* record, ZorekInstrument::State* stat
     *state = s.devices[slot].setup.state;
     return true;
 }
+
+const void* StandInFaultSite() { return ZorekStandInFaultSite; }
 
 void StandInTotals(StandIn::Totals* totals) {
     State& s = Standin();

@@ -19,6 +19,7 @@ struct Setup {
     bool failInitialize = false;     // WinUsb_Initialize returns FALSE
     std::uint8_t unanswered = 0;     // no reply to this command: the read waits for the pipe's time-out
     std::uint8_t stalled = 0;        // the read after this command fails at once
+    int writeFaultsAfter = 0;        // writes that go through before the writeFaults
     int writeFaults = 0;             // the next n writes raise an access violation
     int readFaults = 0;              // the next n reads raise an access violation
     int freeFaults = 0;              // the next n frees raise an access violation
@@ -65,12 +66,14 @@ using AttachFunction = int (*)(const wchar_t* pipeName, const Setup* setup);  //
 using ConfigureFunction = bool (*)(int slot, const Setup* setup);             // replaces the setup, keeps the record
 using ReadFunction = bool (*)(int slot, Record* record, ZorekInstrument::State* state);
 using TotalsFunction = void (*)(Totals* totals);
+using FaultSiteFunction = const void* (*)();  // the instruction at which the stand-in faults
 
 inline constexpr const char* ResetName = "StandInReset";
 inline constexpr const char* AttachName = "StandInAttach";
 inline constexpr const char* ConfigureName = "StandInConfigure";
 inline constexpr const char* ReadName = "StandInRead";
 inline constexpr const char* TotalsName = "StandInTotals";
+inline constexpr const char* FaultSiteName = "StandInFaultSite";
 
 // Code of the continuable exception raised for foreignWriteExceptions.
 inline constexpr std::uint32_t ForeignExceptionCode = 0xE05A0001;
