@@ -13,3 +13,4 @@ ctest --preset native
 bash scripts/test-reliability.sh
 bash scripts/test-bench.sh
 bash scripts/test-libusb.sh
+bash scripts/test-win32.sh
