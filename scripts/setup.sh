@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when run as root
-# and only those that are missing. Without root it only reports what is absent.
+# Installs the Debian packages the build and the tests need, and any named as
+# arguments, when run as root and only those that are missing. Without root it
+# only reports what is absent.
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev valgrind libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev binutils)
+  nlohmann-json3-dev libcli11-dev binutils "$@")
 
 missing=()
 for p in "${packages[@]}"; do
