@@ -50,7 +50,7 @@ one_report() {
 }
 
 # A Windows path of a file in the scratch folder (Wine's drive Z: is /).
-windows() { printf 'Z:%s\\%s' "$(tr / '\\' <<<"$scratch")" "$1"; }
+windows() { printf 'Z:%s\\%s' "${scratch//\//\\}" "$1"; }
 
 # The built-in instrument, every kind of output.
 run 0 -- --sim version
@@ -71,7 +71,7 @@ json='^\{"function":"GetTemperature","USBID":0,"result":1,"success":true,"status
 json+='"statusText":"no connection stage failed","tmp1":([0-9]+),"tmp2":([0-9]+),"tmp3":([0-9]+)\}$'
 if [[ "$out" =~ $json ]]; then
   for t in "${BASH_REMATCH[@]:1}"; do
-    [ "$t" -ge 1500 ] && [ "$t" -le 3000 ] || fail "temperature $t is out of the built-in range"
+    if [ "$t" -lt 1500 ] || [ "$t" -gt 3000 ]; then fail "temperature $t is out of the built-in range"; fi
   done
 else
   fail "no GetTemperature object with result 1, status 0 and three temperatures"
