@@ -100,6 +100,17 @@ has_line "index 1: deviceID 16 (0x00000010)"
 has_line "index 2: status 1 (no device at this index), end of list"
 quiet
 
+# An access violation inside the simulated transfer fails the first reading
+# with status 0; the process lives on and the next reading succeeds.
+cat >"$scratch/fault.json" <<'EOF'
+{"devices": [{"faults": [{"kind": "access-violation", "pipe": "read", "command": "status", "occurrence": 1}]}]}
+EOF
+run 1 -- --sim "$(windows fault.json)" watch --count 2 --interval 0.05 --csv
+lines_are 3
+grep -qE '^[^,]+,,,,0,0$' <<<"$(sed -n 2p <<<"$out")" || fail "the first reading did not fail with status 0"
+grep -qE '^[^,]+,[0-9]+,[0-9]+,[0-9]+,1,0$' <<<"$(sed -n 3p <<<"$out")" || fail "the second reading failed"
+quiet
+
 # Bad configurations: reported once, naming the file and the key; no device.
 echo '{"devices": [{"colour": "red"}]}' >"$scratch/unknown.json"
 run 1 -- --sim "$(windows unknown.json)" id
