@@ -2,11 +2,16 @@
 // put on the simulated platform.
 #include "simulator/setup.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "interface/zorek.h"
 
@@ -147,4 +152,46 @@ TEST(SimLibrary, ExportsExactlyTheEightFunctions) {
     }
     EXPECT_EQ(names, (std::set<std::string>{"DevicePWR", "GetDeviceID", "GetExternalInput", "GetInterfaceVersion",
                                             "GetTemperature", "GetWriteValue", "SetDisplay", "SetMainValue"}));
+}
+
+// Loading the library reads nothing (on Windows that would happen under the
+// loader lock); the first call, from whichever thread, takes the configuration
+// as the file is then, and the threads that call at the same time wait for it.
+TEST(SimLibrary, TakesItsConfigurationAtTheFirstCallNotWhenLoaded) {
+    namespace fs = std::filesystem;
+    const fs::path file = fs::temp_directory_path() / ("zorek-sim-late-" + std::to_string(getpid()) + ".json");
+    fs::remove(file);
+    ASSERT_EQ(setenv("ZOREK_SIM_CONFIG", file.c_str(), 1), 0);
+
+    ::testing::internal::CaptureStderr();
+    void* library = dlopen(ZOREK_SIM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    std::string atLoad = ::testing::internal::GetCapturedStderr();
+    ASSERT_NE(library, nullptr) << dlerror();
+    EXPECT_EQ(atLoad, "");  // the file does not exist yet, and nobody said so
+
+    std::ofstream(file) << R"({"devices": [{"identification": {"deviceId": 4660}}, {}]})";
+    auto getDeviceId = reinterpret_cast<decltype(&GetDeviceID)>(dlsym(library, "GetDeviceID"));
+    ASSERT_NE(getDeviceId, nullptr);
+    constexpr int Threads = 4;
+    std::int32_t flags[Threads], ids[Threads], results[Threads];
+    ::testing::internal::CaptureStderr();
+    {
+        std::vector<std::jthread> threads;
+        for (int i = 0; i < Threads; ++i)
+            threads.emplace_back([&, i] { results[i] = getDeviceId(0, &flags[i], &ids[i]); });
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    for (int i = 0; i < Threads; ++i) {
+        EXPECT_EQ(results[i], 1);
+        EXPECT_EQ(flags[i], 0);
+        EXPECT_EQ(ids[i], 4660);
+    }
+    // Taken once: a changed file changes nothing.
+    std::ofstream(file) << R"({"devices": []})";
+    std::int32_t flag = -1, id = 0;
+    EXPECT_EQ(getDeviceId(1, &flag, &id), 1);
+
+    unsetenv("ZOREK_SIM_CONFIG");
+    fs::remove(file);
+    dlclose(library);
 }
