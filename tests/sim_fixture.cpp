@@ -51,6 +51,10 @@ Outcome Invoke(const DeviceFunction& f, std::int32_t USBID) {
     return outcome;
 }
 
+std::vector<std::int32_t> UntouchedOutputs(const DeviceFunction& f) {
+    return std::vector<std::int32_t>(f.outputs, f.name == "GetDeviceID" ? 0 : Sentinel);
+}
+
 ZorekSim::Packet Bytes(std::initializer_list<std::uint8_t> leading) {
     ZorekSim::Packet packet{};
     std::copy(leading.begin(), leading.end(), packet.begin());

@@ -48,5 +48,9 @@ struct Outcome {
 };
 Outcome Invoke(const DeviceFunction& f, std::int32_t USBID = 0);
 
+// The outputs after a failed call: the caller's sentinels, except GetDeviceID's
+// deviceID, which every call clears at entry.
+std::vector<std::int32_t> UntouchedOutputs(const DeviceFunction& f);
+
 // The 64-byte packet with the given leading bytes.
 ZorekSim::Packet Bytes(std::initializer_list<std::uint8_t> leading);

@@ -33,6 +33,12 @@ struct DeviceFunction {
 
 void PrintTo(const DeviceFunction& f, std::ostream* os) { *os << f.name; }
 
+// The outputs after a failed call: the sentinels, except GetDeviceID's
+// deviceID, which every call clears at entry.
+std::vector<std::int32_t> UntouchedOutputs(const DeviceFunction& f) {
+    return f.name == "GetDeviceID" ? std::vector<std::int32_t>{0} : std::vector<std::int32_t>(f.outputs, Sentinel);
+}
+
 Outcome Invoke(const DeviceFunction& f, std::int32_t USBID) {
     Outcome outcome;
     outcome.outputs.assign(std::max<std::size_t>(f.outputs, 1), Sentinel);
@@ -156,10 +162,7 @@ TEST_P(EveryFunction, FindsNoDeviceAtAnIndexWithoutOne) {
         Outcome outcome = Invoke(f, USBID);
         EXPECT_EQ(outcome.result, 0) << "USBID " << USBID;
         EXPECT_EQ(outcome.status, ZOREK_STATUS_NO_DEVICE) << "USBID " << USBID;
-        if (f.name == "GetDeviceID")
-            EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>{0});
-        else
-            EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>(f.outputs, Sentinel));
+        EXPECT_EQ(outcome.outputs, UntouchedOutputs(f));
     }
     EXPECT_EQ(bus.Seen(hub).opens, 0);
     EXPECT_EQ(bus.Seen(foreign).opens, 0);
@@ -172,10 +175,7 @@ TEST_P(EveryFunction, RefusedClaimGivesResultZeroWithStatusZero) {
     Outcome outcome = Invoke(f, 0);
     EXPECT_EQ(outcome.result, 0);
     EXPECT_EQ(outcome.status, ZOREK_STATUS_OK);
-    if (f.name == "GetDeviceID")
-        EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>{0});
-    else
-        EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>(f.outputs, Sentinel));
+    EXPECT_EQ(outcome.outputs, UntouchedOutputs(f));
     ZorekUsb::Activity seen = bus.Seen(device);
     EXPECT_EQ(seen.refusedClaims, 1);
     EXPECT_TRUE(seen.requests.empty());
@@ -189,10 +189,7 @@ TEST_P(EveryFunction, OpenFailureEndsWithStatusEight) {
     Outcome outcome = Invoke(f, 0);
     EXPECT_EQ(outcome.result, 0);
     EXPECT_EQ(outcome.status, ZOREK_STATUS_WRONG_DEVICE);
-    if (f.name == "GetDeviceID")
-        EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>{0});
-    else
-        EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>(f.outputs, Sentinel));
+    EXPECT_EQ(outcome.outputs, UntouchedOutputs(f));
     EXPECT_EQ(bus.Seen(device).opens, 0);
 }
 
@@ -255,10 +252,7 @@ TEST_F(ExportsTest, DeviceThatDoesNotAnswerFailsWithStatusFiveAfterTheTimeout) {
         Outcome outcome = Invoke(f, 0);
         EXPECT_EQ(outcome.result, 0);
         EXPECT_EQ(outcome.status, ZOREK_STATUS_INFO_REQUEST);
-        if (f.name == "GetDeviceID")
-            EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>{0});
-        else
-            EXPECT_EQ(outcome.outputs, std::vector<std::int32_t>(f.outputs, Sentinel));
+        EXPECT_EQ(outcome.outputs, UntouchedOutputs(f));
         ZorekUsb::Activity seen = bus.Seen(device);
         EXPECT_EQ(Commands(seen.requests), std::vector<std::uint8_t>{0x20});
         EXPECT_EQ(seen.discards, 1);

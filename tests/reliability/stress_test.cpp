@@ -98,8 +98,7 @@ TEST(Stress, MixedCallsWithRandomFaults) {
                                   std::to_string(outcome.status);
                 } else {
                     Expected e = injection != nullptr ? injection->expected : Expected{1, 0, true, {}};
-                    auto untouched = std::vector<std::int32_t>(plan.function.outputs,
-                                                               plan.function.name == "GetDeviceID" ? 0 : Sentinel);
+                    auto untouched = UntouchedOutputs(plan.function);
                     if (outcome.result != e.result || outcome.status != e.status ||
                         outcome.outputs != (e.outputsWritten ? plan.success : untouched))
                         problem = (injection != nullptr ? injection->description : "no fault") + ": result " +
